@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test under CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+
+ctest --test-dir build --output-on-failure -j"$(nproc)"
