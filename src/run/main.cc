@@ -1,0 +1,3 @@
+#include "run/RunDriver.h"
+
+int main(int argc, char** argv) { return RunMorvask(argc, argv); }
