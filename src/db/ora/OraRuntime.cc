@@ -203,8 +203,8 @@ int32_t CloseCursor(OraSession& s, const SqlStmt& stmt) {
   return 0;
 }
 
-// Update and delete. Like Oracle's embedded-SQL runtime, a statement that
-// changed no row reports "not found" (1403); it is not an error.
+// Update and delete. A statement that changed no row succeeds with no rows
+// counted, as on every backend; what that means is the caller's to judge.
 int32_t ChangeRows(OraSession& s, const SqlStmt& stmt) {
   if (stmt.text.empty() || !AllStrings(stmt.vars, SqlDir::kIn)) return kSqlErrBadHostVars;
   int32_t status = 0;
@@ -220,7 +220,7 @@ int32_t ChangeRows(OraSession& s, const SqlStmt& stmt) {
                                  s.error.get());
   if (int32_t attr_status = OraStatus(rc, s.error.get()); attr_status != 0) return attr_status;
   sqlca.sqlerrd[2] = static_cast<int32_t>(rows);
-  return rows == 0 ? kSqlNotFound : 0;
+  return 0;
 }
 
 int32_t Commit(OraSession& s, const SqlStmt& stmt) {
