@@ -1,0 +1,7 @@
+#include "TestDatabase.h"
+
+std::vector<Backend> AllBackends() {
+  return {
+      {"SQLite", MakeSqliteTestDatabase},
+  };
+}
