@@ -8,13 +8,18 @@
 //   single   <v1> ...          the row of a query run with one iteration
 //                              (select-into); without it: no row
 //   error    <where> <ora>     fail with ORA-<ora>; where is logon, commit,
-//                              fetch:<n> (the n-th fetch of a cursor) or
-//                              execute:<text prefix>
+//                              fetch:<n> (the n-th fetch of a cursor),
+//                              execute:<text prefix> (every execute of the
+//                              statements so starting) or
+//                              execute#<n>:<text prefix> (only the n-th)
 //   rowcount <text prefix> <n> rows an update or delete changes (default 1)
 //
 // Where the real client is strict, so is the stand-in: a NULL or too long
 // column without an indicator is an error, a statement with unbound
-// placeholders fails, a fetch needs an executed query.
+// placeholders fails, a fetch needs an executed query, and a query with an
+// INTO clause (embedded SQL, which a server does not take) fails with
+// ORA-00905.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +81,7 @@ struct State {
   Script script;
   std::map<const void*, std::unique_ptr<Handle>> handles;
   int next_id = 1;
+  std::map<std::string, int> executions;  // per statement text, whatever its handle
 };
 
 State& S() {
@@ -134,9 +140,18 @@ int32_t ScriptedError(const std::string& where) {
   return 0;
 }
 
-int32_t ScriptedExecuteError(const std::string& text) {
-  for (const auto& [place, ora] : S().script.errors)
+// execution: how many times this text has been executed, this time included.
+int32_t ScriptedExecuteError(const std::string& text, int execution) {
+  for (const auto& [place, ora] : S().script.errors) {
     if (place.rfind("execute:", 0) == 0 && text.rfind(place.substr(8), 0) == 0) return ora;
+    if (place.rfind("execute#", 0) == 0) {
+      const size_t colon = place.find(':');
+      if (colon == std::string::npos) continue;
+      const std::string prefix = place.substr(colon + 1);
+      if (std::stoi(place.substr(8, colon - 8)) == execution && text.rfind(prefix, 0) == 0)
+        return ora;
+    }
+  }
   return 0;
 }
 
@@ -149,6 +164,11 @@ sword Fail(OCIError* error, int32_t ora) {
   if (Handle* e = H(error)) e->ora = ora;
   Log("  -> ORA-" + std::to_string(ora));
   return OCI_ERROR;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 bool IsQuery(const std::string& text) {
@@ -348,9 +368,12 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
     Log("BindValue\tstmt=" + std::to_string(h->id) + "\tpos=" + std::to_string(pos) +
         "\tvalue=" + Quote(std::string_view(bind.addr, n)));
   }
-  if (int32_t ora = ScriptedExecuteError(h->text)) return Fail(errhp, ora);
+  if (int32_t ora = ScriptedExecuteError(h->text, ++S().executions[h->text]))
+    return Fail(errhp, ora);
 
   if (IsQuery(h->text)) {
+    // A server parses the text at its first execute; INTO is no SQL.
+    if (Lower(h->text).find(" into :") != std::string::npos) return Fail(errhp, 905);
     h->next_row = 0;
     h->fetches = 0;
     h->executed = true;
@@ -361,11 +384,7 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
   if (iters == 0) return Fail(errhp, 24333);  // zero iteration count
   if (h->binds.size() < PlaceholderCount(h->text)) return Fail(errhp, 1008);  // not all bound
   h->row_count = 0;
-  const std::string lower = [&] {
-    std::string s = h->text;
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }();
+  const std::string lower = Lower(h->text);
   if (lower.rfind("update", 0) == 0 || lower.rfind("delete", 0) == 0) {
     h->row_count = 1;
     for (const auto& [prefix, count] : S().script.rowcounts)

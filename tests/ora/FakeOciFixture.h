@@ -21,6 +21,9 @@
 inline constexpr std::string_view kSchemaText = "ALTER SESSION SET CURRENT_SCHEMA=KELDOMAR";
 inline constexpr std::string_view kSysDateText =
     "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss') into :b0  from dual";
+// What the server receives for it: the query without its INTO clause.
+inline constexpr std::string_view kSysDateQuery =
+    "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss')  from dual";
 inline constexpr std::string_view kCursorText =
     "select BewTID ,BewLID ,BewIDN ,BewSto ,to_char(BewDtm,'yyyymmddhh24miss') ,"
     "to_char(BewUhr,'yyyymmddhh24miss') ,BewLfn ,BewArt ,BewTas ,BewEra ,BewKze ,BewBer ,"

@@ -118,7 +118,7 @@ TEST_F(FakeOciTest, ScriptedOraErrorsBecomeNegatedOraNumbers) {
   EXPECT_EQ(RunSql(SqlKind::kCommit), -3113);
 }
 
-TEST_F(FakeOciTest, SelectIntoDefinesOneStringOfTwentyBytes) {
+TEST_F(FakeOciTest, SelectIntoSendsTheQueryWithoutIntoAndDefinesOneStringOfTwentyBytes) {
   Script("single\t05.03.2024 07:09:02\n");
   ASSERT_EQ(Login(), 0);
   Text<20> now;
@@ -128,13 +128,30 @@ TEST_F(FakeOciTest, SelectIntoDefinesOneStringOfTwentyBytes) {
 
   const auto prepare = Calls("Prepare");
   ASSERT_EQ(prepare.size(), 2u);
-  EXPECT_EQ(prepare[1].Get("text"), kSysDateText);
+  EXPECT_EQ(prepare[1].Get("text"), kSysDateQuery);
   const auto define = Calls("Define");
   ASSERT_EQ(define.size(), 1u);
   EXPECT_EQ(define[0].Get("pos"), "1");
   EXPECT_EQ(define[0].Get("size"), "20");
   EXPECT_EQ(define[0].Get("type"), "5");
   EXPECT_EQ(Calls("Execute").back().Get("iters"), "1");
+}
+
+// The stand-in refuses embedded SQL as a server does, and the backend sends
+// no select-into text it does not know.
+TEST_F(FakeOciTest, IntoClauseNeverReachesTheServer) {
+  Script("single\t05.03.2024 07:09:02\n");
+  ASSERT_EQ(Login(), 0);
+  EXPECT_EQ(RunSql(SqlKind::kOpen, kSysDateText), -905) << "the stand-in must refuse INTO";
+  ClearLog();
+
+  Text<20> now("earlier");
+  SqlHostVar var = now.Out();
+  const std::string_view other = "select USER into :b0  from dual";
+  EXPECT_EQ(RunSql(SqlKind::kSelectInto, other, std::span(&var, 1)), kSqlErrUnknownStatement);
+  EXPECT_EQ(now.str(), "earlier");
+  EXPECT_TRUE(Calls("Prepare").empty());
+  EXPECT_TRUE(Calls("Execute").empty());
 }
 
 TEST_F(FakeOciTest, SelectIntoWithoutRowIsNotFound) {

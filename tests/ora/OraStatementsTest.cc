@@ -117,7 +117,7 @@ TEST_F(OraStatementsTest, RunSendsExactTextsSizesAndValuesAndCommitsOnlyAtTheEnd
 
   std::vector<std::string> texts;
   for (const Call& c : Calls("Prepare")) texts.push_back(c.Get("text"));
-  EXPECT_EQ(texts, (std::vector<std::string>{std::string(kSysDateText), std::string(kCursorText),
+  EXPECT_EQ(texts, (std::vector<std::string>{std::string(kSysDateQuery), std::string(kCursorText),
                                              std::string(kMarkText), std::string(kPurgeText)}))
       << "the mark is prepared once and executed per booking";
 

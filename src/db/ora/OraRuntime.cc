@@ -1,10 +1,13 @@
 // SqlRun over the Oracle Call Interface. The statement texts run as they
-// stand; every host variable is an external STRING of its caller's size.
+// stand, except a select-into, whose query is taken from a fixed table;
+// every host variable is an external STRING of its caller's size.
 // Statements execute in the default mode, so nothing is committed until
 // kCommit calls the commit.
+#include <array>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/SqlRuntime.h"
@@ -142,10 +145,32 @@ int32_t ExecuteDynamic(OraSession& s, const SqlStmt& stmt) {
   return Execute(s, s.dynamic.get(), 1);
 }
 
+// A select-into text names its outputs in an INTO clause, which is embedded
+// SQL, not SQL: a server refuses it. Each known text maps to the query the
+// server runs, the same text without its INTO clause; its select list
+// delivers the outputs in order, defined as columns 1, 2, ...
+struct SelectIntoQuery {
+  std::string_view embedded;
+  std::string_view query;
+};
+constexpr std::array<SelectIntoQuery, 1> kSelectIntoQueries = {{
+    {"select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss') into :b0  from dual",
+     "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss')  from dual"},
+}};
+
+std::string_view QueryOfSelectInto(std::string_view embedded) {
+  for (const SelectIntoQuery& known : kSelectIntoQueries)
+    if (known.embedded == embedded) return known.query;
+  return {};
+}
+
 int32_t SelectInto(OraSession& s, const SqlStmt& stmt) {
   if (stmt.vars.empty() || !AllStrings(stmt.vars, SqlDir::kOut)) return kSqlErrBadHostVars;
+  // Nothing is guessed: a text not in the table is never sent.
+  const std::string_view query = QueryOfSelectInto(stmt.text);
+  if (query.empty()) return kSqlErrUnknownStatement;
   int32_t status = 0;
-  OCIStmt* handle = FixedStatement(s, stmt.text, status);
+  OCIStmt* handle = FixedStatement(s, query, status);
   if (handle == nullptr) return status;
   std::vector<sb2> indicators;
   if ((status = DefineOutputs(s, handle, stmt.vars, indicators)) != 0) return status;
