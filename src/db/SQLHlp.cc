@@ -3,6 +3,7 @@
 #include <string.h>  // explicit_bzero
 
 #include <array>
+#include <initializer_list>
 #include <string_view>
 
 #include "db/SqlRuntime.h"
