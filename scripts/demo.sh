@@ -42,6 +42,8 @@ iconv -f WINDOWS-1252 -t UTF-8 '../../Velunaris_php/log/Kortivane#Log.txt' | hea
 echo "   ..."
 iconv -f WINDOWS-1252 -t UTF-8 '../../Velunaris_php/log/Kortivane#Log.txt' | tail -n 6
 echo
-echo "== bookings still pending in demo/inst/run/bew.db:"
+echo "== rows not marked transferred in demo/inst/run/bew.db (the generator adds a few the"
+echo "   cursor never delivers, such as a blank BewIDN, and a few whose NULL key column no"
+echo "   mark can match; the protocol names the latter with status 1403):"
 sqlite3 bew.db "SELECT count(*) FROM Zkr321Bew WHERE BewUkz IS NULL OR BewUkz <> 4"
 [ "$code" -eq 1 ]
