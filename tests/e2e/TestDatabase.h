@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct Backend {
   const char* name;
   TestDatabaseFactory make;
 };
+
+// Names the backend in test listings instead of its bytes.
+inline void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 // Every backend this build can test against.
 std::vector<Backend> AllBackends();
