@@ -46,6 +46,8 @@ struct CommandLineCase {
   bool verbose;
 };
 
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
+
 class CommandLineTest
     : public ::testing::TestWithParam<std::tuple<Backend, CommandLineCase>> {};
 
