@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,56 @@ TEST_F(PgBookingTest, MarksBetweenFetchesChangeNothingTheCursorDelivers) {
     ASSERT_EQ(rows[i].BewIDN.data(), "K" + std::string(5 - number.size(), '0') + number);
   }
   EXPECT_EQ(SQL_CloseBew(), 0);
+}
+
+TEST_F(PgBookingTest, RefusedMarksAndPurgeUndoOnlyThemselvesAndTheCursorReadsOn) {
+  Owner("INSERT INTO keldomar.zkr321bew (bewidn, bewsto, bewdtm, bewuhr, bewlfn, bewdat)"
+        " SELECT 'K' || lpad(i::text, 5, '0'), 'A', '2024-03-05', '2024-03-05 07:00', '1',"
+        " '2024-03-05' FROM generate_series(1, 2500) i");
+  Insert({{"bewidn", "'old-1'"}, {"bewukz", "4"}, {"bewdat", "'2000-01-01'"}});
+  Insert({{"bewidn", "'old-2'"}, {"bewukz", "4"}, {"bewdat", "'2000-01-01'"}});
+  // K01000 ends the cursor's first batch from the server and K01001 starts
+  // the second: the next read follows right after a rollback to a savepoint.
+  const std::set<std::string> refused{"K00500", "K01000", "K01001"};
+  RefuseChanges("'K00500', 'K01000', 'K01001', 'old-2'");
+  ASSERT_EQ(Login(), 0);
+  ASSERT_EQ(SQL_OpenBew(), 0);
+  size_t delivered = 0;
+  BewRecord booking;
+  int32_t status;
+  while ((status = SQL_FetchBew(booking)) == 0) {
+    std::string id = booking.BewIDN.data();
+    std::string number = std::to_string(++delivered);
+    ASSERT_EQ(id, "K" + std::string(5 - number.size(), '0') + number);
+    EXPECT_EQ(SQL_MarkTranfer(booking), refused.contains(id) ? SqlStateStatus("P0001") : 0) << id;
+  }
+  EXPECT_EQ(status, kSqlNotFound);
+  EXPECT_EQ(delivered, 2500u);
+  EXPECT_EQ(SQL_CloseBew(), 0);
+  // One refused row undoes the whole purge, old-1 included, and nothing else.
+  EXPECT_EQ(SQL_DeleteOld(), SqlStateStatus("P0001"));
+  EXPECT_EQ(sqlca.sqlerrd[2], 0);
+  EXPECT_EQ(SQL_Commit(), 1);
+  EXPECT_EQ(OwnerQuery("SELECT bewidn FROM keldomar.zkr321bew WHERE bewukz IS NULL ORDER BY 1"),
+            (PgRows{{"K00500"}, {"K01000"}, {"K01001"}}));
+  EXPECT_EQ(OwnerQuery("SELECT count(*) FROM keldomar.zkr321bew WHERE bewukz = 4")[0][0], "2499");
+}
+
+TEST_F(PgBookingTest, FailedReadAbortsTheTransactionAndTheCommitReportsIt) {
+  Insert();
+  Insert({{"bewidn", "'1002'"}, {"bewkst", "'\xC4\x80'"}});  // U+0100: no Windows-1252 form
+  ASSERT_EQ(Login(), 0);
+  ASSERT_EQ(SQL_OpenBew(), 0);
+  BewRecord booking;
+  EXPECT_EQ(SQL_FetchBew(booking), SqlStateStatus("22P05"));
+  std::strcpy(booking.BewIDN.data(), "1001");
+  std::strcpy(booking.BewSto.data(), "A");
+  std::strcpy(booking.BewDtm.data(), "20240305000000");
+  std::strcpy(booking.BewUhr.data(), "20240305070902");
+  std::strcpy(booking.BewLfn.data(), "1");
+  EXPECT_EQ(SQL_MarkTranfer(booking), SqlStateStatus("25P02"));
+  EXPECT_EQ(SQL_Commit(), 0);
+  EXPECT_EQ(OwnerQuery("SELECT count(*) FROM keldomar.zkr321bew WHERE bewukz = 4")[0][0], "0");
 }
 
 TEST_F(PgBookingTest, TwoEqualKeysAreBothDeliveredAndMarkedByOneCall) {

@@ -144,16 +144,28 @@ int32_t Mark(std::array<std::string, 5> key) {
   return sqlca.sqlcode;
 }
 
-TEST_F(PgSessionTest, CommitAfterAFailedStatementIsAFailure) {
+TEST_F(PgSessionTest, AFailedMarkUndoesOnlyItselfAndTheRunGoesOn) {
   Insert({{"bewidn", "'1001'"}});
+  // Two rows of one key; the server refuses the change of the second, after
+  // the first one's change was already made by the same statement.
+  Insert({{"bewidn", "'1002'"}, {"bewtid", "'first'"}});
+  Insert({{"bewidn", "'1002'"}, {"bewtid", "'refuse'"}});
+  Insert({{"bewidn", "'1003'"}});
+  RefuseChanges("''");
   ASSERT_EQ(Login(), 0);
   EXPECT_EQ(Mark({"1001", "A", "20240305000000", "20240305070902", "1"}), 0);
   EXPECT_EQ(sqlca.sqlerrd[2], 1);
-  // A date the server refuses aborts the transaction on PostgreSQL.
   EXPECT_EQ(Mark({"1001", "A", "20241399000000", "20240305070902", "1"}), SqlStateStatus("22008"));
-  EXPECT_EQ(Mark({"1001", "A", "20240305000000", "20240305070902", "1"}), SqlStateStatus("25P02"));
-  EXPECT_EQ(SQL_Commit(), 0);
-  EXPECT_EQ(OwnerQuery("SELECT count(*) FROM keldomar.zkr321bew WHERE bewukz = 4")[0][0], "0");
+  EXPECT_EQ(Mark({"1002", "A", "20240305000000", "20240305070902", "1"}), SqlStateStatus("P0001"));
+  EXPECT_EQ(sqlca.sqlerrd[2], 0);
+  EXPECT_EQ(Mark({"1003", "A", "20240305000000", "20240305070902", "1"}), 0);
+  EXPECT_EQ(sqlca.sqlerrd[2], 1);
+  EXPECT_EQ(SQL_Commit(), 1);
+  EXPECT_EQ(OwnerQuery("SELECT bewidn, bewtid, bewukz FROM keldomar.zkr321bew ORDER BY 1, 2"),
+            (PgRows{{"1001", "T1", "4"},
+                    {"1002", "first", std::nullopt},
+                    {"1002", "refuse", std::nullopt},
+                    {"1003", "T1", "4"}}));
 }
 
 TEST_F(PgSessionTest, EmptyKeyTextsMatchNothingAsOracleNulls) {

@@ -42,7 +42,19 @@ void PgTest::SetUp() {
                                     "-c lock_timeout=20s", nullptr};
   owner_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
   ASSERT_EQ(PQstatus(owner_.get()), CONNECTION_OK) << PQerrorMessage(owner_.get());
-  Owner("TRUNCATE keldomar.zkr321bew");
+  // Triggers a test may have left behind (RefuseChanges, the end-to-end tests).
+  Owner("DROP TRIGGER IF EXISTS refuse ON keldomar.zkr321bew;"
+        "DROP TRIGGER IF EXISTS fail_mark ON keldomar.zkr321bew;"
+        "TRUNCATE keldomar.zkr321bew");
+}
+
+void PgTest::RefuseChanges(const std::string& ids) {
+  Owner("CREATE OR REPLACE FUNCTION keldomar.refuse() RETURNS trigger LANGUAGE plpgsql AS"
+        " $$BEGIN RAISE EXCEPTION 'refused: %', OLD.bewidn; END$$;"
+        "DROP TRIGGER IF EXISTS refuse ON keldomar.zkr321bew;"
+        "CREATE TRIGGER refuse BEFORE UPDATE OR DELETE ON keldomar.zkr321bew FOR EACH ROW"
+        " WHEN (OLD.bewidn IN (" + ids + ") OR OLD.bewtid = 'refuse')"
+        " EXECUTE FUNCTION keldomar.refuse()");
 }
 
 void PgTest::TearDown() { PgDisconnect(); }

@@ -34,6 +34,9 @@ class PgTest : public ::testing::Test {
   // Inserts one booking: a complete pending row with the given columns
   // replaced. Values are SQL expressions ("'abc'", "NULL", "localtimestamp").
   void Insert(const std::map<std::string, std::string>& columns = {});
+  // Makes the server refuse (SQLSTATE P0001) every update or delete of a row
+  // whose BewIDN is in ids ("'a', 'b'") or whose BewTID is 'refuse'.
+  void RefuseChanges(const std::string& ids);
   // Logs in as the run's role with SQL_Connect, schema KELDOMAR.
   int32_t Login(const std::string& net8 = "");
 

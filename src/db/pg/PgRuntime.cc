@@ -6,6 +6,11 @@
 // declared in the run's transaction: PostgreSQL cursors see the data as of
 // their DECLARE, so the marks made between fetches never change what it
 // delivers. It is read in batches and handed out one row per kFetch.
+//
+// A failed statement would abort the server's whole transaction, so that one
+// refused mark made every later statement fail and the commit roll back the
+// run. The mark and the purge therefore run inside a savepoint each and a
+// failure undoes only that statement, as a statement-level rollback would.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -29,6 +34,10 @@ constexpr int kMaxInputs = 8;
 constexpr const char* kDeclareCursor = "DECLARE morvask_bew NO SCROLL CURSOR FOR ";
 constexpr const char* kFetchBatch = "FETCH 1000 FROM morvask_bew";
 constexpr const char* kCloseCursor = "CLOSE morvask_bew";
+constexpr const char* kSavepoint = "SAVEPOINT morvask_statement";
+constexpr const char* kRelease = "RELEASE SAVEPOINT morvask_statement";
+constexpr const char* kUndo =
+    "ROLLBACK TO SAVEPOINT morvask_statement; RELEASE SAVEPOINT morvask_statement";
 static_assert(kPgFetchBatch == 1000, "kFetchBatch names the batch size");
 
 struct Session {
@@ -95,20 +104,89 @@ int32_t EnsurePrepared(const PgStatement& statement) {
   return 0;
 }
 
-int32_t ExecPrepared(const PgStatement& statement, std::span<SqlHostVar> in, ExecStatusType want,
-                     PgResult& out) {
-  if (int32_t status = EnsurePrepared(statement); status != 0) return status;
-  std::array<std::string, kMaxInputs> texts;
-  std::array<const char*, kMaxInputs> values{};
+// The in host variables as libpq's parameter values; texts owns the bytes.
+using InValues = std::array<const char*, kMaxInputs>;
+InValues BindValues(std::span<SqlHostVar> in, std::array<std::string, kMaxInputs>& texts) {
+  InValues values{};
   for (size_t i = 0; i < in.size(); ++i) {
     texts[i] = InText(in[i]);
     values[i] = texts[i].c_str();
   }
+  return values;
+}
+
+int32_t ExecPrepared(const PgStatement& statement, std::span<SqlHostVar> in, ExecStatusType want,
+                     PgResult& out) {
+  if (int32_t status = EnsurePrepared(statement); status != 0) return status;
+  std::array<std::string, kMaxInputs> texts;
+  InValues values = BindValues(in, texts);
   PgResult result(PQexecPrepared(session.conn.get(), statement.name, statement.inputs,
                                  values.data(), nullptr, nullptr, 0));
   if (PQresultStatus(result.get()) != want) return PgFailureStatus(session.conn.get(), result.get());
   out = std::move(result);
   return 0;
+}
+
+// The last result of the next query in the pipeline; empty when the
+// connection broke before it came.
+PgResult NextPipelineResult(PGconn* conn) {
+  PgResult last;
+  while (PGresult* raw = PQgetResult(conn)) last.reset(raw);
+  return last;
+}
+
+// Reads what is left up to the pipeline's sync. Two empty answers in a row
+// mean nothing more will come (a broken connection), so this never waits
+// for an answer that cannot arrive.
+void DrainToSync(PGconn* conn) {
+  for (int empty = 0; empty < 2;) {
+    PgResult result(PQgetResult(conn));
+    if (!result) {
+      ++empty;
+      continue;
+    }
+    empty = 0;
+    if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) return;
+  }
+}
+
+bool Succeeded(const PgResult& result) {
+  return PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+}
+
+// Runs a prepared data-changing statement inside a savepoint of its own.
+// SAVEPOINT, the statement and RELEASE travel in one pipeline, so the guard
+// adds no round trip; only a failure pays a second one to roll back to the
+// savepoint, which leaves the run's earlier work and its open cursor (declared
+// before the savepoint) as they were.
+int32_t ExecGuarded(const PgStatement& statement, const InValues& values, PgResult& out) {
+  PGconn* conn = session.conn.get();
+  if (PQenterPipelineMode(conn) != 1) return PgFailureStatus(conn, nullptr);
+  bool sent =
+      PQsendQueryParams(conn, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+      PQsendQueryPrepared(conn, statement.name, statement.inputs, values.data(), nullptr, nullptr,
+                          0) == 1 &&
+      PQsendQueryParams(conn, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  if (PQpipelineSync(conn) != 1) sent = false;
+  std::array<PgResult, 3> results;  // savepoint, statement, release
+  if (sent) {
+    for (PgResult& result : results) result = NextPipelineResult(conn);
+  }
+  DrainToSync(conn);
+  PQexitPipelineMode(conn);
+  if (!sent) return PgFailureStatus(conn, nullptr);
+  // Without its savepoint the statement never ran: nothing to undo.
+  if (!Succeeded(results[0])) return PgFailureStatus(conn, results[0].get());
+  if (Succeeded(results[1]) && Succeeded(results[2])) {
+    out = std::move(results[1]);
+    return 0;
+  }
+  const PgResult& failed = Succeeded(results[1]) ? results[2] : results[1];
+  int32_t status = PgFailureStatus(conn, failed.get());
+  // Should the undo fail too, the transaction stays aborted and the commit
+  // reports it: nothing half-done is ever committed.
+  if (PQstatus(conn) != CONNECTION_BAD) Exec(kUndo, PGRES_COMMAND_OK);
+  return status;
 }
 
 int32_t RowsChanged(const PGresult* result) {
@@ -218,10 +296,11 @@ int32_t FetchCursor(const PgStatement& statement, const SqlStmt& stmt) {
 int32_t Change(const PgStatement& statement, const SqlStmt& stmt) {
   if (!VarsFit(stmt.vars, SqlDir::kIn, statement.inputs)) return kSqlErrBadHostVars;
   if (int32_t status = EnsureTransaction(); status != 0) return status;
+  if (int32_t status = EnsurePrepared(statement); status != 0) return status;
+  std::array<std::string, kMaxInputs> texts;
+  InValues values = BindValues(stmt.vars, texts);
   PgResult result;
-  if (int32_t status = ExecPrepared(statement, stmt.vars, PGRES_COMMAND_OK, result); status != 0) {
-    return status;
-  }
+  if (int32_t status = ExecGuarded(statement, values, result); status != 0) return status;
   sqlca.sqlerrd[2] = RowsChanged(result.get());
   return 0;
 }
