@@ -35,6 +35,9 @@ const std::string kExportedConsole = "ID: 1001, Buchung vom 20261201 073105  ueb
 
 class RunTest : public ::testing::TestWithParam<Backend> {
  protected:
+  void SetUp() override {
+    if (const std::string why = inst.db->Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  }
   Installation inst{GetParam().make};
 };
 
@@ -54,6 +57,7 @@ class CommandLineTest
 TEST_P(CommandLineTest, ExportPathAndSwitch) {
   const auto& [backend, c] = GetParam();
   Installation inst(backend.make);
+  if (const std::string why = inst.db->Unavailable(); !why.empty()) GTEST_SKIP() << why;
   inst.WriteSettings();
   inst.Insert({Exported()});
   std::filesystem::create_directories(inst.run_dir + "/../Mixed");

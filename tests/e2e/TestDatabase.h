@@ -25,6 +25,9 @@ class TestDatabase {
   virtual std::string LastError() const = 0;
   // SQL that makes the transfer mark of the booking with this BewIDN fail.
   virtual std::string FailMarkSql(const std::string& idn) const = 0;
+  // Why this backend cannot be tested here (no server configured), or empty.
+  // The cases skip with it instead of passing without a database.
+  virtual std::string Unavailable() const { return ""; }
 };
 
 // Makes the booking table of a new installation whose run folder is given.
@@ -42,3 +45,4 @@ inline void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.n
 std::vector<Backend> AllBackends();
 
 std::unique_ptr<TestDatabase> MakeSqliteTestDatabase(const std::string& run_dir);
+std::unique_ptr<TestDatabase> MakePgTestDatabase(const std::string& run_dir);

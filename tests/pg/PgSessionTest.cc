@@ -177,6 +177,14 @@ TEST_F(PgSessionTest, EmptyKeyTextsMatchNothingAsOracleNulls) {
   EXPECT_EQ(sqlca.sqlerrd[2], 0);
 }
 
+TEST_F(PgSessionTest, KeyStoredWithTrailingBlanksIsFoundByItsTrimmedTexts) {
+  // The fetch delivers "A" and "1"; the mark must find the row with them.
+  Insert({{"bewsto", "'A   '"}, {"bewlfn", "'1 '"}});
+  ASSERT_EQ(Login(), 0);
+  EXPECT_EQ(Mark({"1001", "A", "20240305000000", "20240305070902", "1"}), 0);
+  EXPECT_EQ(sqlca.sqlerrd[2], 1);
+}
+
 TEST_F(PgSessionTest, KeyInTheSkippedSummerTimeHourIsFound) {
   ScopedEnv env;
   env.Set("PGTZ", "Europe/Berlin");  // the run's session time zone

@@ -35,11 +35,14 @@ constexpr std::array<PgStatement, kPgStatementCount> kStatements{{
      "update KELDOMAR.Zkr321Bew  set BewUkz=4,BewUdt=SYSTIMESTAMP where ((((BewIDN=:b0 and "
      "BewSto=:b1) and BewDtm=to_date(:b2,'yyyymmddhh24miss')) and "
      "BewUhr=to_date(:b3,'yyyymmddhh24miss')) and BewLfn=:b4)",
+     // The fetch delivers BewSto and BewLfn without trailing blanks; like
+     // blank-padded CHAR columns they must still find their row. BewIDN is
+     // compared as stored, so that the index finds the rows by it.
      "UPDATE keldomar.zkr321bew SET bewukz = 4, bewudt = statement_timestamp()"
-     " WHERE bewidn = NULLIF($1::text, '') AND bewsto = NULLIF($2::text, '')"
+     " WHERE bewidn = NULLIF($1::text, '') AND rtrim(bewsto, ' ') = NULLIF($2::text, '')"
      " AND bewdtm = overlay(NULLIF($3::text, '') placing ' ' from 9 for 0)::timestamp(0)"
      " AND bewuhr = overlay(NULLIF($4::text, '') placing ' ' from 9 for 0)::timestamp(0)"
-     " AND bewlfn = NULLIF($5::text, '')",
+     " AND rtrim(bewlfn, ' ') = NULLIF($5::text, '')",
      "morvask_mark", 5, 0, 2},
     {SqlKind::kDelete,
      "delete  from KELDOMAR.ZKR321BEW  where (BewDat<ADD_MONTHS(SYSDATE,(-3)) and BewUkz=4)",
