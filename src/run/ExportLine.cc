@@ -56,8 +56,10 @@ template <size_t Capacity>
 class LineBuffer {
  public:
   LineBuffer& operator<<(std::string_view part) {
+    // copy_n, not memcpy: an empty view may carry a null pointer, which
+    // memcpy must not be given even for no bytes.
     size_t n = std::min(part.size(), Capacity - size_);
-    std::memcpy(chars_.data() + size_, part.data(), n);
+    std::copy_n(part.data(), n, chars_.data() + size_);
     size_ += n;
     chars_[size_] = '\0';
     return *this;

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "db/BewRecord.h"
@@ -13,6 +12,7 @@
 #include "db/KortivaneSQL.h"
 #include "db/SQLHlp.h"
 #include "db/SqlRuntime.h"
+#include "run/CommandLine.h"
 #include "run/ExitCodes.h"
 #include "run/ExportFileGuard.h"
 #include "run/ExportLine.h"
@@ -35,11 +35,6 @@ void PrintUsage() {
   std::fputs("\n", stdout);
 }
 
-bool IsSwitch(const char* arg) {
-  std::string copy(arg);
-  return std::strcmp(UpperCaseInPlace(copy.data()), "/D") == 0;
-}
-
 // Formats one protocol entry into a fixed buffer and writes it. Every
 // caller's arguments are bounded (numbers, the date, a booking ID).
 template <typename... Args>
@@ -52,20 +47,14 @@ void Protocol(const char* format, Args... args) {
 }  // namespace
 
 int RunMorvask(int argc, char** argv) {
-  if (argc < 2) {
+  CommandLine line;
+  if (!ParseCommandLine(argc, argv, line)) {
     PrintUsage();
     return kExitUsage;
   }
-
-  std::string settings_path(argv[1]);
-  std::string export_path;
-  if (argc >= 3 && !IsSwitch(argv[2])) {
-    export_path = std::string(argv[2]) + "/" + "BEWDATA" + ".dat";
-  } else {
-    export_path = std::string("BEWDATA") + ".dat";
-  }
-  bool verbose = false;
-  for (int i = 1; i < argc; ++i) verbose = verbose || IsSwitch(argv[i]);
+  std::string& settings_path = line.settings_path;
+  std::string& export_path = line.export_path;
+  const bool verbose = line.verbose;
 
   SetProtocolPaths(kProtocolLogPath, kProtocolBackupPath);
   WriteProtocol(ProtocolLogPath(), kStartText);
