@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <regex>
+#include <string_view>
 #include <stdexcept>
 
 namespace {
@@ -88,7 +88,30 @@ std::vector<std::string> Installation::Pending() {
   return ids;
 }
 
+namespace {
+
+// True when a server date "dd.mm.yyyy hh:mm:ss" starts at text[pos].
+bool DateAt(const std::string& text, size_t pos) {
+  constexpr std::string_view kShape = "dd.dd.dddd dd:dd:dd";
+  if (pos + kShape.size() > text.size()) return false;
+  for (size_t i = 0; i < kShape.size(); ++i) {
+    const char c = text[pos + i];
+    if (kShape[i] == 'd' ? (c < '0' || c > '9') : c != kShape[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string MaskDates(const std::string& text) {
-  static const std::regex date(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)");
-  return std::regex_replace(text, date, "<DATE>");
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    if (DateAt(text, pos)) {
+      out += "<DATE>";
+      pos += 19;
+    } else {
+      out += text[pos++];
+    }
+  }
+  return out;
 }
