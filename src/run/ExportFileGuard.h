@@ -6,14 +6,12 @@
 
 #include <cstdint>
 
-struct ExportFileGuard {
-  int fd = -1;
-  bool created = false;  // this run created the file
+#include "run/FileDescriptor.h"
 
-  ExportFileGuard() = default;
-  ExportFileGuard(const ExportFileGuard&) = delete;
-  ExportFileGuard& operator=(const ExportFileGuard&) = delete;
-  ~ExportFileGuard();
+// Closing the descriptor also releases the run lock.
+struct ExportFileGuard {
+  FileDescriptor file;
+  bool created = false;  // this run created the file
 };
 
 enum class ExportOpenResult { kOk, kCannotOpen, kHeldByOtherRun };

@@ -9,32 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "run/FileDescriptor.h"
 #include "run/ProtocolLog.h"
 
 namespace {
-
-// Owns one file descriptor. Close() reports the outcome of the close, which
-// counts for the export file: a line is only written once it is closed.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool valid() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;  // never retried: Linux frees the descriptor even on EINTR
-  }
-
- private:
-  int fd_;
-};
 
 // A field's text. A field that lost its terminator still ends inside its buffer.
 template <size_t N>

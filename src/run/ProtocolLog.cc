@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "run/FileDescriptor.h"
+
 namespace {
 
 constexpr size_t kPathCapacity = 4096;  // PATH_MAX on Linux, terminator included
@@ -26,24 +28,6 @@ constexpr PathBuffer MakePath(std::string_view path) {
 constinit PathBuffer log_path = MakePath(kProtocolLogPath);
 constinit PathBuffer backup_path = MakePath(kProtocolBackupPath);
 
-// Closes its descriptor when the entry is done; outcomes are not examined.
-class LogFile {
- public:
-  explicit LogFile(const char* path)
-      : fd_(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)) {}
-  LogFile(const LogFile&) = delete;
-  LogFile& operator=(const LogFile&) = delete;
-  ~LogFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool valid() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void SetProtocolPaths(const char* log, const char* backup) {
@@ -59,7 +43,8 @@ void WriteProtocol(const char* path, const char* text) {
 
   off_t size = 0;
   {
-    LogFile file(path);  // creates the file, never its directory
+    // Creates the file, never its directory.
+    FileDescriptor file(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (!file.valid()) return;
     // Text and line end in one write; writev spares copying a text of any
     // length into a buffer. The kernel only reads through these pointers.
