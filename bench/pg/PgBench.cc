@@ -25,47 +25,12 @@
 
 #include "db/KortivaneSQL.h"
 #include "db/SQLHlp.h"
-#include "db/pg/PgConnection.h"
 #include "db/pg/PgDialect.h"
 #include "db/pg/PgRuntime.h"
 #include "tools/bewgen/PgBookings.h"
+#include "BenchServer.h"
 
 namespace {
-
-std::string Env(const char* name, const char* fallback = "") {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : fallback;
-}
-
-struct Server {
-  std::string host = Env("MORVASK_PG_HOST"), port = Env("MORVASK_PG_PORT"),
-              db = Env("MORVASK_PG_DB"), user = Env("MORVASK_PG_USER"),
-              password = Env("MORVASK_PG_PASSWORD"), owner = Env("MORVASK_PG_OWNER"),
-              owner_password = Env("MORVASK_PG_OWNER_PASSWORD");
-  std::string Net8() const { return host + ":" + port + "/" + db; }
-};
-
-const Server& TheServer() {
-  static const Server server;
-  return server;
-}
-
-PgConn Connect(const std::string& user, const std::string& password) {
-  const Server& s = TheServer();
-  std::array<const char*, 7> keys{"host", "port", "dbname", "user", "password",
-                                  "client_encoding", nullptr};
-  std::array<const char*, 7> values{s.host.c_str(), s.port.c_str(), s.db.c_str(), user.c_str(),
-                                    password.c_str(), "WIN1252", nullptr};
-  return PgConn(PQconnectdbParams(keys.data(), values.data(), 0));
-}
-
-bool Exec(PGconn* conn, const char* sql) {
-  PgResult result(PQexec(conn, sql));
-  ExecStatusType status = PQresultStatus(result.get());
-  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-  std::fprintf(stderr, "%s: %s", sql, PQerrorMessage(conn));
-  return false;
-}
 
 void Vacuum() {
   PgConn owner = Connect(TheServer().owner, TheServer().owner_password);
