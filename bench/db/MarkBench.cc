@@ -21,6 +21,7 @@
 #include "db/SQLHlp.h"
 #include "db/sqlite/SqliteDialect.h"
 #include "db/sqlite/SqliteFunctions.h"
+#include "db/sqlite/SqliteHandles.h"
 #include "tools/bewgen/BookingFiles.h"
 
 namespace {
@@ -102,24 +103,17 @@ void StatementModules(benchmark::State& state) {
   state.counters["bookings"] = static_cast<double>(fetched);
 }
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-
-std::unique_ptr<sqlite3, DbCloser> Open(const std::string& path, int flags) {
+DbHandle Open(const std::string& path, int flags) {
   sqlite3* raw = nullptr;
   sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
-  return std::unique_ptr<sqlite3, DbCloser>(raw);
+  return DbHandle(raw);
 }
 
-std::unique_ptr<sqlite3_stmt, StmtFinalizer> Prepare(sqlite3* db, std::string_view sql) {
+StmtHandle Prepare(sqlite3* db, std::string_view sql) {
   sqlite3_stmt* raw = nullptr;
   sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw,
                      nullptr);
-  return std::unique_ptr<sqlite3_stmt, StmtFinalizer>(raw);
+  return StmtHandle(raw);
 }
 
 void BareSqlite(benchmark::State& state) {

@@ -23,6 +23,7 @@
 
 #include "db/sqlite/SqliteDialect.h"
 #include "db/sqlite/SqliteFunctions.h"
+#include "db/sqlite/SqliteHandles.h"
 #include "tools/bewgen/BookingFiles.h"
 
 namespace {
@@ -119,13 +120,6 @@ std::string_view Dialect(std::string_view starts) {
   return {};
 }
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-
 // Appends one line with the bare calls; returns false on any failure.
 bool Append(const char* path, const char* data, size_t size, bool take_position) {
   const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0666);
@@ -142,22 +136,22 @@ double RunFloor(const Installation& inst) {
   const auto start = Clock::now();
   sqlite3* raw = nullptr;
   sqlite3_open_v2(inst.Db().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  std::unique_ptr<sqlite3, DbCloser> writer(raw);
+  DbHandle writer(raw);
   RegisterSqliteFunctions(writer.get());
   Exec(writer.get(), "BEGIN IMMEDIATE");
   sqlite3_open_v2(inst.Db().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  std::unique_ptr<sqlite3, DbCloser> reader(raw);
+  DbHandle reader(raw);
   RegisterSqliteFunctions(reader.get());
   Exec(reader.get(), "BEGIN");
   sqlite3_stmt* stmt = nullptr;
   const auto cursor_sql = Dialect("SELECT BewTID");
   sqlite3_prepare_v2(reader.get(), cursor_sql.data(), static_cast<int>(cursor_sql.size()), &stmt,
                      nullptr);
-  std::unique_ptr<sqlite3_stmt, StmtFinalizer> cursor(stmt);
+  StmtHandle cursor(stmt);
   const auto update_sql = Dialect("UPDATE");
   sqlite3_prepare_v2(writer.get(), update_sql.data(), static_cast<int>(update_sql.size()), &stmt,
                      nullptr);
-  std::unique_ptr<sqlite3_stmt, StmtFinalizer> update(stmt);
+  StmtHandle update(stmt);
 
   std::array<char, 512> line{};
   while (sqlite3_step(cursor.get()) == SQLITE_ROW) {

@@ -6,16 +6,9 @@
 #include <memory>
 #include <sstream>
 
-namespace {
+#include "db/sqlite/SqliteHandles.h"
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
-using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+namespace {
 
 std::string Open(const std::string& path, int flags, DbHandle& db) {
   sqlite3* raw = nullptr;

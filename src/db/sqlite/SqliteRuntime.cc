@@ -18,20 +18,12 @@
 #include "db/SqlRuntime.h"
 #include "db/sqlite/SqliteDialect.h"
 #include "db/sqlite/SqliteFunctions.h"
+#include "db/sqlite/SqliteHandles.h"
 #include "db/sqlite/SqliteStatus.h"
 
 Sqlca sqlca;
 
 namespace {
-
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
-using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 struct Session {
   DbHandle writer;
