@@ -24,6 +24,7 @@
 #include "db/sqlite/SqliteDialect.h"
 #include "db/sqlite/SqliteFunctions.h"
 #include "db/sqlite/SqliteHandles.h"
+#include "bench/BareFileCalls.h"
 #include "tools/bewgen/BookingFiles.h"
 
 namespace {
@@ -120,15 +121,6 @@ std::string_view Dialect(std::string_view starts) {
   return {};
 }
 
-// Appends one line with the bare calls; returns false on any failure.
-bool Append(const char* path, const char* data, size_t size, bool take_position) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0666);
-  if (fd < 0) return false;
-  bool ok = write(fd, data, size) == static_cast<ssize_t>(size);
-  if (take_position) ok = lseek(fd, 0, SEEK_CUR) >= 0 && ok;
-  return close(fd) == 0 && ok;
-}
-
 // The floor: the same database and file work with nothing in between.
 double RunFloor(const Installation& inst) {
   const std::string export_path = (inst.target / "BEWDATA.dat").string();
@@ -165,8 +157,8 @@ double RunFloor(const Installation& inst) {
         line[n++] = c == 16 ? '\n' : ',';
       }
     }
-    Append(export_path.c_str(), line.data(), n, false);
-    Append(log_path.c_str(), line.data(), n / 2 + 1, true);
+    AppendBare(export_path.c_str(), line.data(), n, false);
+    AppendBare(log_path.c_str(), line.data(), n / 2 + 1, true);
     for (int k = 0; k < 5; ++k) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(cursor.get(), k + 2));
       sqlite3_bind_text(update.get(), k + 1, text ? text : "", -1, SQLITE_TRANSIENT);

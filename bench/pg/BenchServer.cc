@@ -14,6 +14,15 @@ const Server& TheServer() {
   return server;
 }
 
+bool ServerConfigured(const char* program) {
+  if (!TheServer().host.empty() && !TheServer().owner.empty()) return true;
+  std::fprintf(stderr,
+               "%s needs a server: scripts/pg-test-server.sh start DIR, then\n"
+               "set -a; . DIR/pg.env; set +a; and run %s again\n",
+               program, program);
+  return false;
+}
+
 PgConn Connect(const std::string& user, const std::string& password) {
   const Server& s = TheServer();
   std::array<const char*, 7> keys{"host", "port", "dbname", "user", "password",

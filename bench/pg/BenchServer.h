@@ -20,6 +20,9 @@ struct Server {
 
 const Server& TheServer();
 
+// False, with a note on how to start one, when the environment names no server.
+bool ServerConfigured(const char* program);
+
 // A connection as user, client encoding WIN1252.
 PgConn Connect(const std::string& user, const std::string& password);
 

@@ -158,12 +158,7 @@ bool FillTable(int64_t rows) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (TheServer().host.empty() || TheServer().owner.empty()) {
-    std::fprintf(stderr,
-                 "pg_bench needs a server: scripts/pg-test-server.sh start DIR, then\n"
-                 "set -a; . DIR/pg.env; set +a; and run pg_bench again\n");
-    return 2;
-  }
+  if (!ServerConfigured("pg_bench")) return 2;
   const int64_t rows = std::strtoll(Env("MORVASK_BENCH_ROWS", "100000").c_str(), nullptr, 10);
   if (!FillTable(rows)) return 1;
   constexpr int kPasses = 3;

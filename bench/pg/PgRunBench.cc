@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "db/pg/PgDialect.h"
+#include "bench/BareFileCalls.h"
 #include "tools/bewgen/BookingFiles.h"
 #include "tools/bewgen/PgBookings.h"
 #include "BenchServer.h"
@@ -146,15 +147,6 @@ std::string FillSqlite(const fs::path& master, int64_t rows) {
   return error;
 }
 
-// Appends one line with the bare calls; returns false on any failure.
-bool Append(const char* path, const char* data, size_t size, bool take_position) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0666);
-  if (fd < 0) return false;
-  bool ok = write(fd, data, size) == static_cast<ssize_t>(size);
-  if (take_position) ok = lseek(fd, 0, SEEK_CUR) >= 0 && ok;
-  return close(fd) == 0 && ok;
-}
-
 constexpr std::string_view kCursorText =
     "select BewTID ,BewLID ,BewIDN ,BewSto ,to_char(BewDtm,'yyyymmddhh24miss') "
     ",to_char(BewUhr,'yyyymmddhh24miss') ,BewLfn ,BewArt ,BewTas ,BewEra ,BewKze ,BewBer ,BewErq "
@@ -195,8 +187,8 @@ double RunFloor(const Folders& folders) {
           line[n++] = c == 16 ? '\n' : ',';
         }
       }
-      Append(export_path.c_str(), line.data(), n, false);
-      Append(log_path.c_str(), line.data(), n / 2 + 1, true);
+      AppendBare(export_path.c_str(), line.data(), n, false);
+      AppendBare(log_path.c_str(), line.data(), n / 2 + 1, true);
       // The key columns: BewIDN, BewSto, BewDtm, BewUhr, BewLfn.
       std::array<const char*, 5> key{PQgetvalue(batch.get(), r, 2), PQgetvalue(batch.get(), r, 3),
                                      PQgetvalue(batch.get(), r, 4), PQgetvalue(batch.get(), r, 5),
@@ -262,12 +254,7 @@ void WholeRuns(benchmark::State& state) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (TheServer().host.empty() || TheServer().owner.empty()) {
-    std::fprintf(stderr,
-                 "pg_run_bench needs a server: scripts/pg-test-server.sh start DIR, then\n"
-                 "set -a; . DIR/pg.env; set +a; and run pg_run_bench again\n");
-    return 2;
-  }
+  if (!ServerConfigured("pg_run_bench")) return 2;
   const int64_t rows = std::strtoll(Env("MORVASK_BENCH_ROWS", "100000").c_str(), nullptr, 10);
   benchmark::RegisterBenchmark("WholeRuns", WholeRuns)
       ->Arg(rows)
